@@ -18,10 +18,10 @@ int main(int argc, char **argv)
 
     // empty, so that input ending before the first answer gives 0
     char answer[64] = "";
-    const int x = askAnswer("Please enter the x-position(1-500 max): ", stdin, stdout, answer,
-                            sizeof answer);
-    const int y = askAnswer("Please enter the y-position(1-200 max): ", stdin, stdout, answer,
-                            sizeof answer);
+    const int x =
+        askAnswer("Please enter the x-position(1-500 max): ", stdin, stdout, answer, sizeof answer);
+    const int y =
+        askAnswer("Please enter the y-position(1-200 max): ", stdin, stdout, answer, sizeof answer);
     const int size =
         askAnswer("Please enter window size(100-500): ", stdin, stdout, answer, sizeof answer);
 

@@ -35,6 +35,6 @@ void initTexture()
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, checkerSize, checkerSize, 0, GL_RGBA,
-                 GL_UNSIGNED_BYTE, checkerImage);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, checkerSize, checkerSize, 0, GL_RGBA, GL_UNSIGNED_BYTE,
+                 checkerImage);
 }

@@ -34,10 +34,10 @@ TEST_P(Texel, HasItsSquaresColour)
 {
     const TexelCase &c = GetParam();
     const Rgba t = texel(c.row, c.col);
-    EXPECT_TRUE(same(t, c.colour)) << "texel (" << c.row << ", " << c.col << "): expected ("
-                                   << c.colour.r << ", " << c.colour.g << ", " << c.colour.b
-                                   << ", " << c.colour.a << ") observed (" << t.r << ", " << t.g
-                                   << ", " << t.b << ", " << t.a << ")";
+    EXPECT_TRUE(same(t, c.colour))
+        << "texel (" << c.row << ", " << c.col << "): expected (" << c.colour.r << ", "
+        << c.colour.g << ", " << c.colour.b << ", " << c.colour.a << ") observed (" << t.r << ", "
+        << t.g << ", " << t.b << ", " << t.a << ")";
 }
 
 INSTANTIATE_TEST_SUITE_P(Corners, Texel,

@@ -55,8 +55,8 @@ class Conversion : public testing::TestWithParam<ConversionCase> {};
 
 TEST_P(Conversion, LeadingSignAndDigits)
 {
-    EXPECT_EQ(answerToInt(GetParam().token), GetParam().value) << "token \"" << GetParam().token
-                                                                  << "\"";
+    EXPECT_EQ(answerToInt(GetParam().token), GetParam().value)
+        << "token \"" << GetParam().token << "\"";
 }
 
 INSTANTIATE_TEST_SUITE_P(Tokens, Conversion,
@@ -72,10 +72,8 @@ INSTANTIATE_TEST_SUITE_P(Tokens, Conversion,
 INSTANTIATE_TEST_SUITE_P(
     Overflow, Conversion,
     testing::Values(ConversionCase{"2147483647", INT_MAX}, ConversionCase{"2147483648", INT_MAX},
-                    ConversionCase{"+2147483648", INT_MAX},
-                    ConversionCase{"-2147483647", -INT_MAX},
-                    ConversionCase{"-2147483648", INT_MIN},
-                    ConversionCase{"-2147483649", INT_MIN},
+                    ConversionCase{"+2147483648", INT_MAX}, ConversionCase{"-2147483647", -INT_MAX},
+                    ConversionCase{"-2147483648", INT_MIN}, ConversionCase{"-2147483649", INT_MIN},
                     ConversionCase{"99999999999999999999", INT_MAX},
                     ConversionCase{"-99999999999999999999", INT_MIN},
                     ConversionCase{"4294967296", INT_MAX}, ConversionCase{"4294967395x", INT_MAX}));
@@ -100,25 +98,27 @@ TEST_P(Answers, AllThreePromptsAreWrittenAndAnswered)
 
 INSTANTIATE_TEST_SUITE_P(
     Inputs, Answers,
-    testing::Values(DialogueCase{"OnePerLine", "50\n60\n300\n", 50, 60, 300},
-                    DialogueCase{"AllOnOneLine", "50 60 300\n", 50, 60, 300},
-                    DialogueCase{"BlankLinesSkipped", "\n\n  50\n\n\t60\r\n\n300\n", 50, 60, 300},
-                    DialogueCase{"Garbage", "abc -15 42abc\n", 0, -15, 42},
-                    DialogueCase{"UncheckedRanges", "700 -3 0\n", 700, -3, 0},
-                    DialogueCase{"EndBeforeFirst", "", 0, 0, 0},
-                    DialogueCase{"OnlyBlanks", "\n \n\t", 0, 0, 0},
-                    DialogueCase{"EndBeforeSecond", "50\n", 50, 50, 50},
-                    DialogueCase{"EndBeforeThird", "50 60", 50, 60, 60},
-                    DialogueCase{"EndAfterGarbage", "x12", 0, 0, 0},
-                    DialogueCase{"LongTokenTailNotAnAnswer",
-                                 std::string(1 << 20, '7') + " 60 300\n", INT_MAX, 60, 300},
-                    DialogueCase{"LongGarbageToken", std::string(1 << 20, 'a') + "\n60\n300\n", 0,
-                                 60, 300},
-                    DialogueCase{"LongZeroPaddedToken",
-                                 "-" + std::string(1 << 20, '0') + "15 60 300", -15, 60, 300},
-                    DialogueCase{"LongLastToken", "1 2 " + std::string(1 << 20, '5'), 1, 2,
-                                 INT_MAX},
-                    DialogueCase{"NulInsideToken", std::string("12\0" "34 5 6", 9), 12, 5, 6}),
+    testing::Values(
+        DialogueCase{"OnePerLine", "50\n60\n300\n", 50, 60, 300},
+        DialogueCase{"AllOnOneLine", "50 60 300\n", 50, 60, 300},
+        DialogueCase{"BlankLinesSkipped", "\n\n  50\n\n\t60\r\n\n300\n", 50, 60, 300},
+        DialogueCase{"Garbage", "abc -15 42abc\n", 0, -15, 42},
+        DialogueCase{"UncheckedRanges", "700 -3 0\n", 700, -3, 0},
+        DialogueCase{"EndBeforeFirst", "", 0, 0, 0}, DialogueCase{"OnlyBlanks", "\n \n\t", 0, 0, 0},
+        DialogueCase{"EndBeforeSecond", "50\n", 50, 50, 50},
+        DialogueCase{"EndBeforeThird", "50 60", 50, 60, 60},
+        DialogueCase{"EndAfterGarbage", "x12", 0, 0, 0},
+        DialogueCase{"LongTokenTailNotAnAnswer", std::string(1 << 20, '7') + " 60 300\n", INT_MAX,
+                     60, 300},
+        DialogueCase{"LongGarbageToken", std::string(1 << 20, 'a') + "\n60\n300\n", 0, 60, 300},
+        DialogueCase{"LongZeroPaddedToken", "-" + std::string(1 << 20, '0') + "15 60 300", -15, 60,
+                     300},
+        DialogueCase{"LongLastToken", "1 2 " + std::string(1 << 20, '5'), 1, 2, INT_MAX},
+        DialogueCase{"NulInsideToken",
+                     std::string("12\0"
+                                 "34 5 6",
+                                 9),
+                     12, 5, 6}),
     [](const testing::TestParamInfo<DialogueCase> &info) { return info.param.name; });
 
 TEST(Reader, LeavesTheTerminatorAndTheRestOfTheLineInTheStream)
