@@ -72,6 +72,20 @@ wait_for_window()
     return 1
 }
 
+# wait_for_drawing WINDOW TIMEOUT_S: waits until the window shows more than
+# one colour; it is mapped, still blank, before its first frame is drawn.
+wait_for_drawing()
+{
+    local window=$1 timeout=$2 i colours
+    for ((i = 0; i < timeout * 10; i++)); do
+        colours=$(import -silent -window "$window" miff:- 2>/dev/null | identify -format '%k' - 2>/dev/null)
+        [ "${colours:-0}" -gt 1 ] && return 0
+        sleep 0.1
+    done
+    echo "window $window still shows ${colours:-no} colour(s) after $timeout s" >&2
+    return 1
+}
+
 # grab_png WINDOW OUT.png: one screenshot of the window, without the time
 # stamps that would make every regeneration differ.
 grab_png()
@@ -85,6 +99,7 @@ record_gif()
 {
     local window=$1 out=$2 seconds=$3 max=${4:-60}
     local frames n=0 start now elapsed_ms delay
+    wait_for_drawing "$window" 20 || return 1
     frames=$(mktemp -d "${TMPDIR:-/tmp}/checkercube-frames.XXXXXX")
     start=$(date +%s%N)
     while :; do

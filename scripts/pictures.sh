@@ -18,6 +18,7 @@ window=$(wait_for_window "$program_pid" 30) || {
     echo "checkercube's window did not appear within 30 s" >&2
     exit 1
 }
+wait_for_drawing "$window" 20
 # past the first frames, whose pose is still flat on to the viewer
 sleep 1
 grab_png "$window" docs/checkercube.png
