@@ -100,7 +100,8 @@ record_gif()
     local window=$1 out=$2 seconds=$3 max=${4:-60}
     local frames n=0 start now elapsed_ms delay
     wait_for_drawing "$window" 20 || return 1
-    frames=$(mktemp -d "${TMPDIR:-/tmp}/checkercube-frames.XXXXXX")
+    # inside Xvfb's own directory, so that xvfb_stop clears it after an interruption
+    frames=$(mktemp -d "${xvfb_dir:-${TMPDIR:-/tmp}}/frames.XXXXXX")
     start=$(date +%s%N)
     while :; do
         import -silent -window "$window" "$frames/$(printf %04d $n).miff" || {
