@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared shell functions for running checkercube under a private Xvfb and
 # recording its window; sourced by run.sh and pictures.sh.
 # Every wait is bounded, and xvfb_stop is safe to call from an EXIT trap.
@@ -17,7 +18,8 @@ xvfb_start()
     local i
     for ((i = 0; i < 200; i++)); do
         if grep -q '^[0-9][0-9]*$' "$xvfb_dir/display" 2>/dev/null; then
-            export DISPLAY=":$(cat "$xvfb_dir/display")"
+            DISPLAY=":$(cat "$xvfb_dir/display")"
+            export DISPLAY
             return 0
         fi
         if ! kill -0 "$xvfb_pid" 2>/dev/null; then

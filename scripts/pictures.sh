@@ -30,5 +30,5 @@ if [ "$rc" -ne 0 ]; then
     exit 1
 fi
 for f in docs/checkercube.png docs/checkercube.gif; do
-    echo "$f: $(identify "$f" | wc -l) frame(s), $(identify -format '%wx%h' "$f[0]"), $(stat -c %s "$f") bytes"
+    echo "$f: $(identify "$f" | wc -l) frame(s), $(identify -format '%wx%h' "${f}[0]"), $(stat -c %s "$f") bytes"
 done

@@ -29,7 +29,9 @@ grep -qF "$prompts" "$work/out" || fail "expected the three prompts byte for byt
 
 gif=$(sed -n 's/^Preview GIF: //p' "$work/out")
 [ -n "$gif" ] || fail "expected a 'Preview GIF: PATH' line; $log"
-[ -f "$gif" ] && [ "$gif" -nt "$work/start" ] || fail "expected a new GIF at $gif; $log"
+if ! [ -f "$gif" ] || ! [ "$gif" -nt "$work/start" ]; then
+    fail "expected a new GIF at $gif; $log"
+fi
 
 # every frame shows the whole window at the answered size
 mapfile -t pages < <(identify -format '%W %H\n' "$gif")
