@@ -12,7 +12,7 @@ set(CPACK_PACKAGE_DESCRIPTION
     "Asks on the console where its window goes and how large it is, then spins a cube whose \
 checkerboard zooms in and out. Left clicks are reported on the console, and the right-button \
 menu quits.")
-set(CPACK_PACKAGE_CONTACT "Seed eef80398 maintainers <maintainers@users.noreply.c-seed-eef80398.example>")
+set(CPACK_PACKAGE_CONTACT "checkercube developers <checkercube@localhost>")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 # the dependencies (the GLUT and GL libraries) come from the linked libraries
