@@ -1,11 +1,15 @@
 // One benchmark run: starts a program on a pseudo-terminal with an LD_PRELOAD
 // recorder, answers its three start-up prompts as a user would, lets it run,
-// ends it with SIGTERM and prints one line of key=value results: peak RSS,
-// how it ended, and the recorder's fields, timestamps given in milliseconds
-// after the third answer was written.
+// ends it with SIGTERM some seconds after its first frame and prints one line of key=value results:
+// peak RSS, how it ended, and the recorder's fields, timestamps given in milliseconds after the
+// third answer was written.
 //
 // usage: bench_run [--preload LIB] [--record FILE] [--answers "X Y SIZE"]
-//                  [--seconds S] [--until-complete] -- PROGRAM [ARGS...]
+//                  [--seconds S] [--timeout S] [--until-complete] -- PROGRAM [ARGS...]
+//
+// The run lasts --seconds from the moment the record first appears (the
+// first frame), or until the record says "complete" with --until-complete;
+// --timeout bounds the whole run from the third answer.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -44,7 +48,7 @@ long long monotonicNs()
 [[noreturn]] void usage()
 {
     std::fprintf(stderr, "usage: bench_run [--preload LIB] [--record FILE] [--answers \"X Y SIZE\"]"
-                         " [--seconds S] [--until-complete] -- PROGRAM [ARGS...]\n");
+                         " [--seconds S] [--timeout S] [--until-complete] -- PROGRAM [ARGS...]\n");
     std::exit(2);
 }
 
@@ -146,7 +150,7 @@ std::string endedHow(const Child &c)
 int main(int argc, char **argv)
 {
     std::string preload, record, answerLine = "10 10 300";
-    double seconds = 3;
+    double seconds = 3, timeout = 60;
     bool untilComplete = false;
     int i = 1;
     for (; i < argc; i++) {
@@ -163,6 +167,8 @@ int main(int argc, char **argv)
             answerLine = argv[++i];
         else if (a == "--seconds")
             seconds = std::atof(argv[++i]);
+        else if (a == "--timeout")
+            timeout = std::atof(argv[++i]);
         else if (a == "--until-complete")
             untilComplete = true;
         else
@@ -210,11 +216,19 @@ int main(int argc, char **argv)
         drain(c, prompts, last, 20);
     }
 
-    const double endAt = static_cast<double>(t0) * 1e-9 + seconds;
+    const double timeoutAt = static_cast<double>(t0) * 1e-9 + timeout;
+    double endAt = timeoutAt;
+    bool started = false;
     while (!reap(c, false) && monotonicSeconds() < endAt) {
         drain(c, prompts, last, 20);
-        if (untilComplete && readRecord(record).count("complete"))
+        const auto fields = readRecord(record);
+        if (untilComplete && fields.count("complete"))
             break;
+        if (!started && !fields.empty()) {
+            started = true;
+            if (monotonicSeconds() + seconds < timeoutAt)
+                endAt = monotonicSeconds() + seconds;
+        }
     }
     const bool early = c.exited;
     if (!c.exited) {

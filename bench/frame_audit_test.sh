@@ -30,7 +30,7 @@ fail() {
 audit() {
     local exe=$1 name=$2 line
     line=$("$runner" --preload "$audit" --record "$tmp/$name.record" --answers "10 10 100" \
-        --seconds 120 --until-complete -- "$exe") || true
+        --timeout 120 --until-complete -- "$exe") || true
     echo "$name: $line"
     tr ' ' '\n' <<<"$line" | grep '=' >"$tmp/$name.fields" || true
     # a site is the return address in the executable; the call just before

@@ -26,6 +26,7 @@ enum Field {
     fieldWarmSwaps,
     fieldGlutInitBegin,
     fieldQueryExtension,
+    fieldQueryExtensionsString,
     fieldGlutInit,
     fieldChooseConfig,
     fieldCreateContext,
@@ -49,6 +50,7 @@ const char *const fieldNames[fieldCount] = {
     "warm_swaps",
     "glutInit_begin_ns",
     "glXQueryExtension_ns",
+    "glXQueryExtensionsString_ns",
     "glutInit_ns",
     "glXChooseFBConfig_ns",
     "glXCreateNewContext_ns",
@@ -166,6 +168,15 @@ Bool glXQueryExtension(Display *dpy, int *errorBase, int *eventBase)
     static auto real = next<Bool (*)(Display *, int *, int *)>("glXQueryExtension");
     const Bool r = real(dpy, errorBase, eventBase);
     markFirst(fieldQueryExtension);
+    return r;
+}
+
+// the first GLX query that needs the screen loads Mesa's driver
+const char *glXQueryExtensionsString(Display *dpy, int screen)
+{
+    static auto real = next<const char *(*)(Display *, int)>("glXQueryExtensionsString");
+    const char *r = real(dpy, screen);
+    markFirst(fieldQueryExtensionsString);
     return r;
 }
 
