@@ -1,16 +1,19 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and running (setup.sh run) or
-# building and testing (setup.sh test) need, where any is missing.
+# building and testing (setup.sh test) or benchmarking (setup.sh bench) need,
+# where any is missing.
 set -euo pipefail
 
 run_packages=(cmake make g++ freeglut3-dev libgl-dev libgl1-mesa-dri)
 test_packages=("${run_packages[@]}" libgtest-dev xvfb xauth libx11-dev libxtst-dev)
+bench_packages=("${run_packages[@]}" xvfb gnuplot-nox)
 
 case "${1:-}" in
 run) wanted=("${run_packages[@]}") ;;
 test) wanted=("${test_packages[@]}") ;;
+bench) wanted=("${bench_packages[@]}") ;;
 *)
-    echo "usage: $0 run|test" >&2
+    echo "usage: $0 run|test|bench" >&2
     exit 2
     ;;
 esac
