@@ -7,7 +7,9 @@ start_xvfb() {
     xvfb_dir=$(mktemp -d)
     fifo=$xvfb_dir/displayfd
     mkfifo "$fifo"
-    Xvfb -displayfd 3 -screen 0 "$geometry" -nolisten tcp 3>"$fifo" 2>"$xvfb_dir/log" &
+    # -noreset: a server that resets when its last client leaves refuses the
+    # next run's connection while it does
+    Xvfb -displayfd 3 -screen 0 "$geometry" -nolisten tcp -noreset 3>"$fifo" 2>"$xvfb_dir/log" &
     xvfb_pid=$!
     local display=
     # -displayfd writes the number once the server accepts clients
