@@ -26,7 +26,7 @@ function add(key, v)
 
 function pct(x)
 {
-    return sprintf("%.0f%%", 100 * x)
+    return sprintf(x < 0.1 && x > -0.1 ? "%.1f%%" : "%.0f%%", 100 * x)
 }
 
 function ratio(x)
@@ -34,8 +34,10 @@ function ratio(x)
     return sprintf(x >= 10 ? "%.0f×" : "%.2f×", x)
 }
 
-# least-squares frame time (ms) = fa[p] + fb[p] * megapixels
-function fit(p, i, n, x, y, sx, sy, sxx, sxy, syy, ss, r)
+# frame time (ms) = fa[p] + fb[p] * megapixels, least squares weighted by
+# 1/time^2 so that each size counts by its relative error: unweighted, the
+# largest window's milliseconds would swamp the smallest's fixed part
+function fit(p, i, n, x, y, w, sw, sx, sy, sxx, sxy, d, e)
 {
     n = 0
     for (i = 1; i <= nsizes; i++) {
@@ -43,21 +45,31 @@ function fit(p, i, n, x, y, sx, sy, sxx, sxy, syy, ss, r)
             continue
         x = sizes[i] * sizes[i] / 1e6
         y = frameMs[p, sizes[i]]
+        w = 1 / (y * y)
         n++
-        sx += x
-        sy += y
-        sxx += x * x
-        sxy += x * y
-        syy += y * y
+        sw += w
+        sx += w * x
+        sy += w * y
+        sxx += w * x * x
+        sxy += w * x * y
     }
-    if (n < 2 || n * sxx == sx * sx)
+    d = sw * sxx - sx * sx
+    if (n < 2 || d == 0)
         return 0
-    fb[p] = (n * sxy - sx * sy) / (n * sxx - sx * sx)
-    fa[p] = (sy - fb[p] * sx) / n
-    ss = syy - sy * sy / n
-    r = ss > 0 ? (fb[p] * (sxy - sx * sy / n)) / ss : 1
-    fr2[p] = r
-    return 1
+    fb[p] = (sw * sxy - sx * sy) / d
+    fa[p] = (sy - fb[p] * sx) / sw
+    fdev[p] = 0
+    for (i = 1; i <= nsizes; i++) {
+        if (!((p SUBSEP sizes[i]) in frameMs))
+            continue
+        y = frameMs[p, sizes[i]]
+        e = (fa[p] + fb[p] * sizes[i] * sizes[i] / 1e6 - y) / y
+        if (e < 0)
+            e = -e
+        if (e > fdev[p])
+            fdev[p] = e
+    }
+    return fa[p] > 0 && fb[p] > 0
 }
 
 function fillShare(p, s)
@@ -79,6 +91,9 @@ BEGIN {
     label[8] = "view set-up, until `glutMainLoop`"
     label[9] = "first frame drawn, until its swap"
     label[10] = "first swap (copy to the X server)"
+    # checkercube/baseline ratios are taken run by run: the two runs of a pair
+    # follow each other and share the machine's load of the moment
+    split("fps first_swap_ms rss_kb", pairKey, " ")
     progs[1] = "checkercube"
     progs[2] = "baseline"
 }
@@ -97,6 +112,12 @@ BEGIN {
         sizes[++nsizes] = s
     }
     runs[p, s]++
+    r = f["run"]
+    if (r > maxRun)
+        maxRun = r
+    for (k = 1; k <= 3; k++)
+        if (f[pairKey[k]] != "" && f[pairKey[k]] != "-")
+            pair[p, s, r, k] = f[pairKey[k]]
     add(p SUBSEP s SUBSEP "fps", f["fps"])
     add(p SUBSEP s SUBSEP "first", f["first_swap_ms"])
     add(p SUBSEP s SUBSEP "rss", f["rss_kb"] / 1024)
@@ -124,6 +145,18 @@ END {
                 frameMs[p, s] = 1000 / fps[p, s]
         }
     }
+    for (i = 1; i <= nsizes; i++)
+        for (r = 1; r <= maxRun; r++)
+            for (k = 1; k <= 3; k++)
+                if ((("checkercube", sizes[i], r, k) in pair) && (("baseline", sizes[i], r, k) in pair) && pair["baseline", sizes[i], r, k] > 0)
+                {
+                    q = pair["checkercube", sizes[i], r, k] / pair["baseline", sizes[i], r, k]
+                    add("ratio" SUBSEP sizes[i] SUBSEP k, q)
+                    add("ratio" SUBSEP "all" SUBSEP k, q)
+                }
+    for (i = 1; i <= nsizes; i++)
+        for (k = 1; k <= 3; k++)
+            pr[sizes[i], k] = median(vals["ratio", sizes[i], k])
     lo = sizes[1]
     hi = sizes[nsizes]
 
@@ -135,25 +168,31 @@ END {
     for (i = 1; i <= nsizes; i++) {
         s = sizes[i]
         printf "| %d | %.0f | %.0f | %.3f | %.1f | %.1f | %.2f | %.1f | %.1f | %.2f |\n", s,
-               fps["checkercube", s], fps["baseline", s], fps["checkercube", s] / fps["baseline", s],
-               first["checkercube", s], first["baseline", s],
-               first["checkercube", s] / first["baseline", s], rss["checkercube", s],
-               rss["baseline", s], rss["checkercube", s] / rss["baseline", s]
+               fps["checkercube", s], fps["baseline", s], pr[s, 1], first["checkercube", s],
+               first["baseline", s], pr[s, 2], rss["checkercube", s], rss["baseline", s], pr[s, 3]
         printf "%d %.2f %.2f\n", s, fps["checkercube", s], fps["baseline", s] > datfile
     }
     print ""
-    print "Ratios are checkercube / baseline. The first frame is timed from the moment the"
+    print "Ratios are checkercube / baseline, taken in each alternated pair of runs; the"
+    print "table gives their median. The first frame is timed from the moment the"
     print "third answer is written to the program's terminal to the return of its first"
     print "`glXSwapBuffers`. The frame rate counts swaps after the tenth."
     print ""
 
     print "## How the frame rate falls with window size"
     print ""
-    rcc = fps["checkercube", lo] / fps["baseline", lo]
-    rhi = fps["checkercube", hi] / fps["baseline", hi]
-    if (nsizes < 2 || !fit("checkercube") || !fit("baseline")) {
+    rcc = pr[lo, 1]
+    rhi = pr[hi, 1]
+    fitted = nsizes > 1 && fit("checkercube") && fit("baseline")
+    if (nsizes < 2) {
         printf "checkercube runs at %s the baseline's frame rate at %d px. A fit against\n", ratio(rcc), lo
         print "window size needs runs at two sizes or more."
+        print ""
+    } else if (!fitted) {
+        printf "checkercube runs at %s the baseline's frame rate at %d px and %s at %d px.\n",
+               ratio(rcc), lo, ratio(rhi), hi
+        print "The medians were too noisy for a fit of frame time against pixel count to give a"
+        print "positive fixed and per-pixel part; run again on a quieter machine."
         print ""
     } else {
         printf "checkercube runs at %s the baseline's frame rate at %d px and %s at %d px.\n",
@@ -161,16 +200,16 @@ END {
         printf "From %d to %d px (%.0f× the pixels) checkercube's frame rate falls to 1/%.1f of\n",
                lo, hi, hi * hi / (lo * lo), fps["checkercube", lo] / fps["checkercube", hi]
         printf "its value and the baseline's to 1/%.1f.\n\n", fps["baseline", lo] / fps["baseline", hi]
-        print "A least-squares line through the median frame time (1/fps) against the pixel"
-        print "count splits each frame into a fixed part and a part proportional to the window's"
-        print "area:"
+        print "A line through the median frame time (1/fps) against the pixel count, fitted by"
+        print "least squares on relative error, splits each frame into a fixed part and a part"
+        print "proportional to the window's area:"
         print ""
-        print "| | fixed part, share of the frame at " lo " px | per-pixel part, share of the frame at " hi " px | window where both parts are equal | R² |"
+        print "| | fixed part, share of the frame at " lo " px | per-pixel part, share of the frame at " hi " px | window where both parts are equal | largest deviation of a median from the line |"
         print "|---|---:|---:|---:|---:|"
         for (j = 1; j <= 2; j++) {
             p = progs[j]
             cross = (fa[p] > 0 && fb[p] > 0) ? sprintf("%.0f × %.0f px", sqrt(fa[p] / fb[p] * 1e6), sqrt(fa[p] / fb[p] * 1e6)) : "-"
-            printf "| %s | %s | %s | %s | %.3f |\n", p, pct(1 - fillShare(p, lo)), pct(fillShare(p, hi)), cross, fr2[p]
+            printf "| %s | %s | %s | %s | %s |\n", p, pct(1 - fillShare(p, lo)), pct(fillShare(p, hi)), cross, pct(fdev[p])
         }
         print ""
         printf "Relative to the baseline, checkercube's fixed part per frame is %s and its\n", ratio(fa["checkercube"] / fa["baseline"])
@@ -188,15 +227,16 @@ END {
             print "So checkercube is bound by fill rate at every measured size.\n"
         else
             print "So checkercube is bound by per-frame overhead at every measured size.\n"
-        printf "fa_cc = %.6g; fb_cc = %.6g; fa_base = %.6g; fb_base = %.6g\n", fa["checkercube"], fb["checkercube"], fa["baseline"], fb["baseline"] > fitfile
     }
+    if (fitted)
+        printf "fa_cc = %.6g; fb_cc = %.6g; fa_base = %.6g; fb_base = %.6g\n", fa["checkercube"], fb["checkercube"], fa["baseline"], fb["baseline"] > fitfile
 
     print "## Where start-up goes"
     print ""
     fcc = median(vals["checkercube", "first"])
     fbase = median(vals["baseline", "first"])
-    printf "Over all runs, checkercube's first frame takes %s as long after the third answer\n", ratio(fcc / fbase)
-    print "as the baseline's. Each phase below runs from the previous checkpoint that the"
+    printf "Over all pairs of runs, checkercube's first frame takes %s as long after the third\n", ratio(median(vals["ratio", "all", 2]))
+    print "answer as the baseline's (median). Each phase below runs from the previous checkpoint that the"
     print "program passes (medians over all runs; shares are of the program's own median"
     print "first-frame latency):"
     print ""
@@ -213,8 +253,10 @@ END {
     }
     print ""
     printf "Loading Mesa's driver and the rest of GLUT's and GLX's set-up take %s of\n", pct((phaseCc[2] + phaseCc[3] + phaseCc[4] + phaseCc[5]) / fcc)
-    printf "checkercube's first-frame latency. The program's own set-up, the menu and the\n"
-    printf "texture, takes %s. Its first frame takes %s as long to draw as the baseline's:\n", pct((phaseCc[6] + phaseCc[7] + phaseCc[8]) / fcc), ratio(phaseCc[9] / phaseBase[9])
+    printf "checkercube's first-frame latency. What the program itself asks for before its\n"
+    printf "first frame takes %s: the pop-up menu %s, since freeglut gives the menu a window\n", pct((phaseCc[6] + phaseCc[7] + phaseCc[8]) / fcc), pct(phaseCc[6] / fcc)
+    printf "and GL contexts of its own, and the texture set-up %s. Its first frame takes %s\n", pct(phaseCc[7] / fcc), ratio(phaseCc[9] / phaseBase[9])
+    print "as long to draw as the baseline's:"
     print "the first textured draw makes llvmpipe generate and compile its shaders, which a"
     print "frame that only clears does not need."
     print ""
@@ -224,7 +266,7 @@ END {
     rmin = 1e9
     rmax = 0
     for (i = 1; i <= nsizes; i++) {
-        r = rss["checkercube", sizes[i]] / rss["baseline", sizes[i]]
+        r = pr[sizes[i], 3]
         if (r < rmin)
             rmin = r
         if (r > rmax)

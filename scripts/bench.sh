@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Benchmark: frame rate, first-frame latency and peak memory of checkercube
 # against a clear-and-swap baseline on the same GL stack, in alternated runs
-# on a private Xvfb. Writes benchmarks.md and fps.png to docs/.
+# on a private Xvfb. Writes benchmarks.md, fps.png and the raw lines of every
+# run, benchmarks-runs.txt, to docs/.
 #
 # usage: scripts/bench.sh [--quick] [--out DIR]
 #   --quick  one size, one run of one second each, to show that it works
@@ -32,8 +33,8 @@ if [ "$quick" = 1 ]; then
     seconds=1
 else
     sizes=(100 300 500 1000)
-    runs=5
-    seconds=3
+    runs=7
+    seconds=2
 fi
 
 scripts/setup.sh bench
@@ -116,8 +117,10 @@ busy=$(awk -v l="${load_before%% *}" -v n="$cpus" 'BEGIN { print (l >= n / 2) ? 
     echo ""
     echo "![frames per second against window size](fps.png)"
     echo ""
-    echo "Points are medians; lines are the frame-time fits above."
+    echo "Points are medians; lines are the frame-time fits above. Every run's raw line is"
+    echo "in [benchmarks-runs.txt](benchmarks-runs.txt)."
 } >"$out/benchmarks.md"
+cp "$work/runs.txt" "$out/benchmarks-runs.txt"
 
 [ -s "$work/fit.gp" ] || echo "fa_cc = 0; fb_cc = 0; fa_base = 0; fb_base = 0" >"$work/fit.gp"
 gnuplot <<GNUPLOT
@@ -129,6 +132,7 @@ set xlabel "window size (px, square)"
 set ylabel "frames per second (median)"
 set logscale xy
 set xrange [80:1200]
+set xtics (100, 300, 500, 1000)
 set grid
 set key top right
 cc(x) = fb_cc > 0 ? 1000 / (fa_cc + fb_cc * x * x / 1e6) : 1/0
