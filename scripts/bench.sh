@@ -41,11 +41,12 @@ scripts/setup.sh bench
 
 build=${BUILD_DIR:-build}
 cmake -S . -B "$build" >/dev/null
-cmake --build "$build" -j "$(nproc)" --target checkercube checkercube_baseline bench_run frame_clock >/dev/null
+cmake --build "$build" -j "$(nproc)" --target checkercube checkercube_baseline bench_run frame_clock frame_audit >/dev/null
 program=$build/checkercube
 baseline=$build/bench/checkercube_baseline
 runner=$build/bench/bench_run
 clock=$(realpath "$build/bench/libframe_clock.so")
+audit_lib=$(realpath "$build/bench/libframe_audit.so")
 
 source bench/xvfb.sh
 work=$(mktemp -d)
@@ -73,6 +74,9 @@ for size in "${sizes[@]}"; do
         done
     done
 done
+# the frame audit brings its own Xvfb
+audit_status=passed
+audit=$(bash bench/frame_audit_test.sh "$program" "$baseline" "$runner" "$audit_lib") || audit_status=failed
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 elapsed=$(($(date +%s) - started))
 
@@ -112,6 +116,37 @@ busy=$(awk -v l="${load_before%% *}" -v n="$cpus" 'BEGIN { print (l >= n / 2) ? 
     echo "program and the baseline, measured in alternated runs of the same session."
     echo ""
     awk -v datfile="$work/fps.dat" -v fitfile="$work/fit.gp" -f bench/report.awk "$work/runs.txt"
+    echo ""
+    echo "## Per-frame work"
+    echo ""
+    frames=$(sed -n 's/^allocations per call site over \([0-9]*\) frames.*/\1/p' <<<"$audit")
+    echo "The \`frame_audit\` test ($audit_status in this session) preloads \`bench/frame_audit.cpp\`"
+    echo "into both programs and counts, over ${frames:-?} frames after 100 of warm-up, every heap"
+    echo "allocation with the call in the program's own code inside which it happened, and"
+    echo "every GL state query, \`glFinish\`/\`glFlush\`, texture upload or console write made"
+    echo "from the program's code. Allocations per frame:"
+    echo ""
+    echo "| call in the frame | checkercube | baseline |"
+    echo "|---|---:|---:|"
+    awk -v n="${frames:-1}" 'NF == 3 && /^  / { printf "| `%s` | %.3f | %.3f |\n", $1, $2 / n, $3 / n }' <<<"$audit"
+    echo ""
+    grep '^FAIL' <<<"$audit" | sed 's/^/- /' || true
+    own=$(sed -n 's/^program:.* allocs_own=\([^ ]*\).* calls_own=\([^ ]*\).*/\1 and \2/p' <<<"$audit")
+    if [ "$audit_status" = passed ]; then
+        echo "checkercube itself allocates nothing and makes none of those calls per frame"
+        echo "(\`allocs_own\` and \`calls_own\`: $own)."
+    else
+        echo "The audit found work of checkercube's own per frame (\`allocs_own\` and"
+        echo "\`calls_own\`: ${own:-not measured}); see the failures above."
+    fi
+    echo "The allocations above happen inside Mesa and Xlib: in \`glClear\`, Mesa asks the X"
+    echo "server for the window's geometry, as often for checkercube as for the baseline; in"
+    echo "\`glutSwapBuffers\`, llvmpipe flushes the frame, and a frame with six textured"
+    echo "polygons costs it more allocations than one that is only cleared."
+    echo "\`renderFrame\`, \`advanceSpin\` and \`drawCube\` make only the calls that drawing"
+    echo "the frame needs (clear, texture state and bind, the three rotations, six"
+    echo "immediate-mode polygons, swap, redisplay request) and no query, stall, upload"
+    echo "or output of their own."
     echo ""
     echo "## Plot"
     echo ""
