@@ -1,8 +1,9 @@
 // Frame audit: an LD_PRELOAD library that counts, over a window of frames
-// after warm-up, every heap allocation in the process and every allocation or
-// wasteful call (GL state queries, pipeline stalls, texture uploads, console
-// output) made directly from the executable's own code. The counts go to the
-// file that BENCH_RECORD names once the window closes.
+// after warm-up, every heap allocation in the process, each under the call in
+// the executable inside which it happened, and every allocation or wasteful
+// call (GL state queries, pipeline stalls, texture uploads, console output)
+// made directly from the executable's own code. The counts go to the file
+// that BENCH_RECORD names once the window closes.
 #include <GL/gl.h>
 #include <GL/glx.h>
 #include <dlfcn.h>
