@@ -5,8 +5,8 @@
 set -euo pipefail
 
 run_packages=(cmake make g++ freeglut3-dev libgl-dev libgl1-mesa-dri)
-test_packages=("${run_packages[@]}" libgtest-dev xvfb xauth libx11-dev libxtst-dev)
-bench_packages=("${run_packages[@]}" xvfb gnuplot-nox)
+test_packages=("${run_packages[@]}" libgtest-dev xvfb xauth libx11-dev libxtst-dev binutils)
+bench_packages=("${run_packages[@]}" xvfb binutils gnuplot-nox)
 
 case "${1:-}" in
 run) wanted=("${run_packages[@]}") ;;
