@@ -1,20 +1,23 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and running (setup.sh run) or
-# building and testing (setup.sh test) need, where any is missing.
-# setup.sh preview adds what the headless preview and the pictures need.
+# building and testing (setup.sh test) or benchmarking (setup.sh bench) need,
+# where any is missing. setup.sh preview adds what the headless preview and the
+# pictures need.
 set -euo pipefail
 
 run_packages=(cmake make g++ freeglut3-dev libgl-dev libgl1-mesa-dri)
 preview_packages=("${run_packages[@]}" xvfb xdotool imagemagick)
-test_packages=("${run_packages[@]}" libgtest-dev xvfb xauth libx11-dev libxtst-dev)
+test_packages=("${run_packages[@]}" libgtest-dev xvfb xauth libx11-dev libxtst-dev binutils)
 test_packages+=(xdotool imagemagick dpkg-dev clang-format git)
+bench_packages=("${run_packages[@]}" xvfb binutils gnuplot-nox)
 
 case "${1:-}" in
 run) wanted=("${run_packages[@]}") ;;
 preview) wanted=("${preview_packages[@]}") ;;
 test) wanted=("${test_packages[@]}") ;;
+bench) wanted=("${bench_packages[@]}") ;;
 *)
-    echo "usage: $0 run|preview|test" >&2
+    echo "usage: $0 run|preview|test|bench" >&2
     exit 2
     ;;
 esac
