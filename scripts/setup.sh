@@ -5,6 +5,8 @@ set -euo pipefail
 
 run_packages=(cmake make g++ freeglut3-dev libgl-dev libgl1-mesa-dri)
 test_packages=("${run_packages[@]}" libgtest-dev xvfb xauth libx11-dev libxtst-dev)
+# hardening: the fuzzer, the static checks and memcheck
+test_packages+=(clang libfuzzer-14-dev clang-tidy cppcheck valgrind)
 
 case "${1:-}" in
 run) wanted=("${run_packages[@]}") ;;

@@ -12,3 +12,16 @@ werror=OFF
 cmake -S . -B "$build" -DCHECKERCUBE_WERROR="$werror"
 cmake --build "$build" -j "$(nproc)"
 ctest --test-dir "$build" --output-on-failure -j "$(nproc)"
+
+# the same tests once more under ASan and UBSan; the static checks, the
+# valgrind run and the long run gain nothing from a second pass
+cmake -S . -B "$build-sanitize" -DCHECKERCUBE_WERROR="$werror" -DCHECKERCUBE_SANITIZE=ON
+cmake --build "$build-sanitize" -j "$(nproc)"
+tests/sanitize/ctest.sh --test-dir "$build-sanitize" --output-on-failure -j "$(nproc)" \
+    -LE 'static|memcheck|long'
+
+# the dialogue fuzzer, which needs clang's libFuzzer
+CXX=clang++ cmake -S . -B "$build-fuzz" -DCHECKERCUBE_WERROR="$werror" -DCHECKERCUBE_SANITIZE=ON \
+    -DCHECKERCUBE_FUZZ=ON
+cmake --build "$build-fuzz" -j "$(nproc)" --target dialogue_fuzz
+ctest --test-dir "$build-fuzz" --output-on-failure -R '^dialogue_fuzz$'
