@@ -16,6 +16,7 @@
 #include <fstream>
 #include <poll.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <thread>
 #include <unistd.h>
 
@@ -88,6 +89,9 @@ bool startXserver(Xserver &server, int width, int height)
         dup2(null, STDIN_FILENO);
         dup2(null, STDOUT_FILENO);
         dup2(null, STDERR_FILENO);
+        for (int fd = 3; fd < 1024; fd++)
+            if (fd != fds[1])
+                close(fd);
         execlp("Xvfb", "Xvfb", "-displayfd", fdArg.c_str(), "-screen", "0", screen.c_str(),
                "-nolisten", "tcp", static_cast<char *>(nullptr));
         _exit(127);
@@ -134,7 +138,7 @@ void stopXserver(Xserver &server)
 }
 
 Child spawnChild(const std::vector<std::string> &argv, const std::string &display, Stream in,
-                 Stream out, Stream err)
+                 Stream out, Stream err, const std::vector<std::string> &env)
 {
     // a child that goes early must not take the test down with SIGPIPE
     std::signal(SIGPIPE, SIG_IGN);
@@ -143,6 +147,19 @@ Child spawnChild(const std::vector<std::string> &argv, const std::string &displa
         std::abort();
     if (out == Stream::Pipe && pipe(outPipe) != 0)
         std::abort();
+    if (out == Stream::Pty) {
+        outPipe[0] = posix_openpt(O_RDWR | O_NOCTTY);
+        if (outPipe[0] < 0 || grantpt(outPipe[0]) != 0 || unlockpt(outPipe[0]) != 0)
+            std::abort();
+        outPipe[1] = open(ptsname(outPipe[0]), O_RDWR | O_NOCTTY);
+        if (outPipe[1] < 0)
+            std::abort();
+        // the terminal must pass the program's bytes through as written
+        termios mode{};
+        tcgetattr(outPipe[1], &mode);
+        cfmakeraw(&mode);
+        tcsetattr(outPipe[1], TCSANOW, &mode);
+    }
     if (err == Stream::Pipe && pipe(errPipe) != 0)
         std::abort();
 
@@ -160,7 +177,8 @@ Child spawnChild(const std::vector<std::string> &argv, const std::string &displa
                                   {outPipe[1], static_cast<int>(out)},
                                   {errPipe[1], static_cast<int>(err)}};
         for (int fd = 0; fd < 3; fd++) {
-            if (wanted[fd][1] == static_cast<int>(Stream::Pipe))
+            if (wanted[fd][1] == static_cast<int>(Stream::Pipe) ||
+                wanted[fd][1] == static_cast<int>(Stream::Pty))
                 dup2(wanted[fd][0], fd);
             else if (wanted[fd][1] == static_cast<int>(Stream::DevNull))
                 dup2(null, fd);
@@ -175,6 +193,8 @@ Child spawnChild(const std::vector<std::string> &argv, const std::string &displa
             unsetenv("DISPLAY");
         else
             setenv("DISPLAY", display.c_str(), 1);
+        for (const std::string &entry : env)
+            putenv(const_cast<char *>(entry.c_str()));
         execv(args[0], args.data());
         _exit(127);
     }
@@ -183,7 +203,7 @@ Child spawnChild(const std::vector<std::string> &argv, const std::string &displa
         child.in = inPipe[1];
         setNonBlocking(child.in);
     }
-    if (out == Stream::Pipe) {
+    if (out == Stream::Pipe || out == Stream::Pty) {
         close(outPipe[1]);
         child.out = outPipe[0];
         setNonBlocking(child.out);
@@ -400,4 +420,44 @@ bool openAndDismissMenu(Display *dpy, const WindowInfo &window, int x, int y, do
     const int right = std::max(menu.x + menu.width, window.x + window.width);
     clickAt(dpy, right + 20, menu.y + 5, Button3);
     return waitMapped(dpy, menuTitle, false, timeout, menu);
+}
+
+unsigned long windowHash(Display *dpy, const WindowInfo &window)
+{
+    XImage *image = XGetImage(dpy, window.id, 0, 0, static_cast<unsigned>(window.width),
+                              static_cast<unsigned>(window.height), AllPlanes, ZPixmap);
+    if (!image)
+        return 0;
+    unsigned long hash = 1469598103934665603UL;
+    for (int y = 0; y < window.height; y++)
+        for (int x = 0; x < window.width; x++)
+            hash = (hash ^ XGetPixel(image, x, y)) * 1099511628211UL;
+    XDestroyImage(image);
+    return hash;
+}
+
+bool requestClose(Display *dpy, const WindowInfo &window)
+{
+    const Atom protocols = XInternAtom(dpy, "WM_PROTOCOLS", False);
+    const Atom deleteWindow = XInternAtom(dpy, "WM_DELETE_WINDOW", False);
+    Atom *list = nullptr;
+    int count = 0;
+    bool takesPart = false;
+    if (XGetWMProtocols(dpy, window.id, &list, &count)) {
+        for (int i = 0; i < count; i++)
+            takesPart = takesPart || list[i] == deleteWindow;
+        XFree(list);
+    }
+    if (!takesPart)
+        return false;
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window.id;
+    event.xclient.message_type = protocols;
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = static_cast<long>(deleteWindow);
+    event.xclient.data.l[1] = CurrentTime;
+    XSendEvent(dpy, window.id, False, NoEventMask, &event);
+    XSync(dpy, False);
+    return true;
 }

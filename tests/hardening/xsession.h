@@ -22,7 +22,8 @@ bool startXserver(Xserver &server, int width = 1024, int height = 768);
 // Stops it and reaps it; safe to call twice.
 void stopXserver(Xserver &server);
 
-enum class Stream { Pipe, DevNull, Closed };
+// Pty: a terminal, so that the program's output is unbuffered (stdout only)
+enum class Stream { Pipe, DevNull, Closed, Pty };
 
 struct Child {
     pid_t pid = -1;
@@ -37,9 +38,9 @@ struct Child {
 };
 
 // Spawns argv (argv[0] a path) with DISPLAY set to display, or unset when
-// display is empty.
+// display is empty, and the extra NAME=value entries in env.
 Child spawnChild(const std::vector<std::string> &argv, const std::string &display, Stream in,
-                 Stream out, Stream err);
+                 Stream out, Stream err, const std::vector<std::string> &env = {});
 // Writes all of text to its stdin within timeout seconds; false if it could not.
 bool writeInput(Child &child, const std::string &text, double timeout);
 void closeInput(Child &child);
@@ -70,6 +71,11 @@ void clickAt(Display *dpy, int x, int y, unsigned button);
 // (0 for the first); false if the menu did not appear.
 bool chooseMenuEntry(Display *dpy, const WindowInfo &window, int x, int y, int entry,
                      double timeout);
+// Grabs the window's pixels and hashes them; 0 if it cannot.
+unsigned long windowHash(Display *dpy, const WindowInfo &window);
+// Sends the window a window manager's close request (WM_DELETE_WINDOW);
+// false if the window does not take part in that protocol.
+bool requestClose(Display *dpy, const WindowInfo &window);
 // Opens the menu at window point (x, y) and closes it again unchosen.
 bool openAndDismissMenu(Display *dpy, const WindowInfo &window, int x, int y, double timeout);
 
