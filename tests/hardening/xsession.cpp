@@ -5,7 +5,6 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -416,9 +415,17 @@ bool openAndDismissMenu(Display *dpy, const WindowInfo &window, int x, int y, do
     WindowInfo menu;
     if (!findWindow(dpy, menuTitle, timeout, menu))
         return false;
-    // a press on the bare root, clear of menu and window, closes it unchosen
-    const int right = std::max(menu.x + menu.width, window.x + window.width);
-    clickAt(dpy, right + 20, menu.y + 5, Button3);
+    // a left press in the window but clear of the menu closes it unchosen;
+    // the root window would not do, since GLUT sees no events there
+    const int cornersX[2] = {window.x + 3, window.x + window.width - 4};
+    const int cornersY[2] = {window.y + 3, window.y + window.height - 4};
+    for (const int cx : cornersX)
+        for (const int cy : cornersY)
+            if (cx < menu.x || cx >= menu.x + menu.width || cy < menu.y ||
+                cy >= menu.y + menu.height) {
+                clickAt(dpy, cx, cy, Button1);
+                return waitMapped(dpy, menuTitle, false, timeout, menu);
+            }
     return waitMapped(dpy, menuTitle, false, timeout, menu);
 }
 
