@@ -39,11 +39,12 @@ TEST(Memcheck, ShortRunHasNoErrors)
     ASSERT_NE(dpy, nullptr);
     // llvmpipe on the one thread keeps valgrind's serialised threads from
     // slowing the run further
-    Child child = spawnChild(
-        {VALGRIND, "--tool=memcheck", "--error-exitcode=99", "--leak-check=full",
-         "--show-leak-kinds=definite", "--errors-for-leak-kinds=definite", "--num-callers=40",
-         "--suppressions=" MEMCHECK_SUPPRESSIONS, "--log-file=" + log, CHECKERCUBE_BINARY},
-        server.display, Stream::Pipe, Stream::Pipe, Stream::Pipe, {"LP_NUM_THREADS=0"});
+    Child child =
+        spawnChild({VALGRIND, "--tool=memcheck", "--error-exitcode=99", "--leak-check=full",
+                    "--show-leak-kinds=definite", "--errors-for-leak-kinds=definite",
+                    "--num-callers=40", std::string("--suppressions=") + MEMCHECK_SUPPRESSIONS,
+                    "--log-file=" + log, CHECKERCUBE_BINARY},
+                   server.display, Stream::Pipe, Stream::Pipe, Stream::Pipe, {"LP_NUM_THREADS=0"});
     writeInput(child, "30 40 120\n", 30);
     closeInput(child);
 
