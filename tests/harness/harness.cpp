@@ -2,6 +2,8 @@
 // access to their windows.
 #include "harness.h"
 
+#include <X11/Xlib.h>
+
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>

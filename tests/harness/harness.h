@@ -9,7 +9,7 @@
 //     harness::readUntil(app, "Please enter window size(100-500): ", 5000);
 //     harness::writeText(app, "50 60 400\n");
 //     Window w = harness::findWindow(dpy, "Checker Cube", 5000);
-//     harness::click(dpy, w, 10, 20, Button1);
+//     harness::click(dpy, w, 10, 20, harness::leftButton);
 //     harness::quit(app);                           // or harness::stop(app)
 //
 // Every wait takes a timeout in milliseconds and gives up after it; the
@@ -19,13 +19,19 @@
 #ifndef CHECKERCUBE_HARNESS_H
 #define CHECKERCUBE_HARNESS_H
 
-#include <X11/Xlib.h>
-
 #include <string>
 #include <sys/types.h>
 #include <vector>
 
+// Xlib's own types, declared without Xlib's macros (None, Bool, Status, ...),
+// which clash with GoogleTest and the C++ library.
+typedef struct _XDisplay Display;
+typedef unsigned long Window;
+
 namespace harness {
+
+// X pointer buttons.
+enum : unsigned { leftButton = 1, middleButton = 2, rightButton = 3 };
 
 // ---- the X server --------------------------------------------------------
 
@@ -89,10 +95,10 @@ struct Geometry {
 };
 
 // Waits until a viewable top-level window with this title (WM_NAME) exists.
-// Returns None on timeout.
+// Returns 0 on timeout.
 Window findWindow(Display *dpy, const char *title, int timeoutMs);
 // Waits until a viewable override-redirect top-level window exists (a
-// pop-up menu). Returns None on timeout.
+// pop-up menu). Returns 0 on timeout.
 Window findPopup(Display *dpy, int timeoutMs);
 // Waits until no override-redirect top-level window is viewable.
 bool waitPopupGone(Display *dpy, int timeoutMs);
@@ -103,7 +109,7 @@ Geometry geometry(Display *dpy, Window w);
 std::string title(Display *dpy, Window w);
 
 // Moves the pointer to window pixel (x, y), then presses or releases a
-// button (Button1 left, Button2 middle, Button3 right) through XTest.
+// button through XTest.
 void press(Display *dpy, Window w, int x, int y, unsigned button);
 void release(Display *dpy, Window w, int x, int y, unsigned button);
 void click(Display *dpy, Window w, int x, int y, unsigned button);
