@@ -79,9 +79,7 @@ class EndToEnd : public ::testing::Test {
         ASSERT_GT(g.height, 0);
         // six rows of equal height
         const int y = (2 * entry - 1) * g.height / 12;
-        harness::sleepMs(50);
         harness::press(dpy, menu, g.width / 2, y, harness::leftButton);
-        harness::sleepMs(50);
         harness::release(dpy, menu, g.width / 2, y, harness::leftButton);
     }
 

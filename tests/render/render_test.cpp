@@ -324,6 +324,17 @@ TEST_P(RenderPose, MatchesTheRotationMathsAwayFromEdges)
                               << where(x, y) << ": expected " << harness::describe(expected)
                               << " observed " << harness::describe(observed);
         }
+    if (wrong > 0) {
+        // the frame as seen, top row first, for a look afterwards
+        harness::Image seen;
+        seen.width = seen.height = side;
+        for (int y = side - 1; y >= 0; y--)
+            for (int x = 0; x < side; x++)
+                seen.pixels.push_back(at(pixels, x, y));
+        const std::string path = "render-step" + std::to_string(pose.step) + ".ppm";
+        if (harness::writePpm(seen, path))
+            ADD_FAILURE() << "observed frame written to " << path;
+    }
     EXPECT_EQ(wrong, 0) << "of " << probes << " probes";
     // the pose must give the probes something to tell apart
     EXPECT_GT(kinds[0], 100);
