@@ -1,11 +1,12 @@
 // Faults under the running program: its X server dies, it is sent SIGTERM,
 // or a window manager asks its window to close. Each must end it promptly and
 // without a crash signal; the status each gives is printed.
-// GoogleTest first: Xlib defines macros (None, Bool) that its names use
+#include "harness.h"
+#include "streams.h"
+
 #include <gtest/gtest.h>
 
-#include "xsession.h"
-
+#include <X11/Xlib.h>
 #include <csignal>
 #include <string>
 #include <sys/wait.h>
@@ -20,6 +21,11 @@ struct FaultCase {
     bool (*expected)(int status);
     const char *expectedText;
 };
+
+std::ostream &operator<<(std::ostream &os, const FaultCase &c)
+{
+    return os << c.name;
+}
 
 // Xlib's handler for a lost connection exits with a failure status
 bool failedExit(int status)
@@ -39,11 +45,6 @@ bool exited(int status)
     return WIFEXITED(status);
 }
 
-std::ostream &operator<<(std::ostream &os, const FaultCase &c)
-{
-    return os << c.name;
-}
-
 bool crashSignal(int status)
 {
     if (!WIFSIGNALED(status))
@@ -58,6 +59,7 @@ class Faults : public testing::TestWithParam<FaultCase> {};
 TEST_P(Faults, EndTheProgramWithoutHangOrCrash)
 {
     const FaultCase &c = GetParam();
+    // a server of this test's own, since one of the faults kills it
     Xserver server;
     ASSERT_TRUE(startXserver(server));
     Display *dpy = XOpenDisplay(server.display.c_str());
@@ -66,11 +68,10 @@ TEST_P(Faults, EndTheProgramWithoutHangOrCrash)
         spawnChild({CHECKERCUBE_BINARY}, server.display, Stream::Pipe, Stream::Pipe, Stream::Pipe);
     writeInput(child, "20 30 160\n", 30);
     closeInput(child);
-    WindowInfo window;
-    const bool shown = findWindow(dpy, windowTitle, 60, window);
-    if (shown) {
+    const Window w = harness::findWindow(dpy, "Checker Cube", 60000);
+    if (w) {
         // let it run a while before the fault
-        clickAt(dpy, window.x + 5, window.y + 6, Button1);
+        harness::click(dpy, w, 5, 6, harness::leftButton);
         waitExit(child, 1);
         switch (c.fault) {
         case Fault::ServerDies:
@@ -82,26 +83,28 @@ TEST_P(Faults, EndTheProgramWithoutHangOrCrash)
             kill(child.pid, SIGTERM);
             break;
         case Fault::WindowManagerClose:
-            EXPECT_TRUE(requestClose(dpy, window))
-                << "the window does not list WM_DELETE_WINDOW in WM_PROTOCOLS";
+            harness::sendDeleteWindow(dpy, w);
             break;
         }
     }
-    const bool ended = shown && waitExit(child, 30);
+    const bool ended = w && waitExit(child, 30);
     if (!ended)
         killChild(child);
     if (dpy)
         XCloseDisplay(dpy);
     stopXserver(server);
-    ASSERT_TRUE(shown) << "no window; stderr \"" << child.errText << "\"";
-    ASSERT_TRUE(ended) << "still running 30 s after the fault; stderr \"" << child.errText << "\"";
+    ASSERT_TRUE(w) << "no window; " << harness::lastError() << "; stderr "
+                   << harness::printable(child.errText);
+    ASSERT_TRUE(ended) << "still running 30 s after the fault; stderr "
+                       << harness::printable(child.errText);
     EXPECT_FALSE(crashSignal(child.status))
-        << "expected no crash signal, observed " << describeStatus(child.status) << "; stderr \""
-        << child.errText << "\"";
+        << "expected no crash signal, observed " << harness::describeStatus(child.status)
+        << "; stderr " << harness::printable(child.errText);
     EXPECT_TRUE(c.expected(child.status))
-        << "expected " << c.expectedText << ", observed " << describeStatus(child.status);
-    std::printf("%s: %s; stdout \"%s\"; stderr \"%s\"\n", c.name,
-                describeStatus(child.status).c_str(), child.outText.c_str(), child.errText.c_str());
+        << "expected " << c.expectedText << ", observed " << harness::describeStatus(child.status);
+    std::printf(
+        "%s: %s; stdout %s; stderr %s\n", c.name, harness::describeStatus(child.status).c_str(),
+        harness::printable(child.outText).c_str(), harness::printable(child.errText).c_str());
 }
 
 const FaultCase faultCases[] = {

@@ -3,10 +3,11 @@
 // display each run must end in GLUT's own error after the prompts, with no
 // more memory than a normal run; with one, it must open its window where the
 // answers say and still report clicks and quit.
-// GoogleTest first: Xlib defines macros (None, Bool) that its names use
-#include <gtest/gtest.h>
+#include "harness.h"
+#include "menu.h"
+#include "streams.h"
 
-#include "xsession.h"
+#include <gtest/gtest.h>
 
 #include <climits>
 #include <cstdint>
@@ -122,16 +123,10 @@ class HostileInput : public testing::TestWithParam<InputCase> {
         if (waitExit(normal, 60))
             normalPeakKiB = normal.usage.ru_maxrss;
         killChild(normal);
-        ASSERT_TRUE(startXserver(server));
     }
-    static void TearDownTestSuite()
-    {
-        stopXserver(server);
-    }
-    static Xserver server;
 };
 
-Xserver HostileInput::server;
+const char *const title = "Checker Cube";
 
 TEST_P(HostileInput, WithoutDisplayEndsInGlutsErrorAfterThePrompts)
 {
@@ -143,7 +138,7 @@ TEST_P(HostileInput, WithoutDisplayEndsInGlutsErrorAfterThePrompts)
         killChild(child);
     ASSERT_TRUE(ended) << "still running after 120 s; stdout so far: \"" << child.outText << "\"";
     EXPECT_TRUE(WIFEXITED(child.status))
-        << "expected a normal exit, observed " << describeStatus(child.status);
+        << "expected a normal exit, observed " << harness::describeStatus(child.status);
     EXPECT_NE(WEXITSTATUS(child.status), 0) << "GLUT cannot have opened a display";
     if (c.out == Stream::Pipe) {
         EXPECT_EQ(child.outText, prompts);
@@ -157,64 +152,66 @@ TEST_P(HostileInput, WithoutDisplayEndsInGlutsErrorAfterThePrompts)
         << "expected peak RSS within 1 MiB of a normal run's " << normalPeakKiB << " KiB, observed "
         << child.usage.ru_maxrss << " KiB";
     std::printf("%s without display: %s, peak RSS %ld KiB (normal run %ld KiB)\n", c.name,
-                describeStatus(child.status).c_str(), child.usage.ru_maxrss, normalPeakKiB);
+                harness::describeStatus(child.status).c_str(), child.usage.ru_maxrss,
+                normalPeakKiB);
 }
 
 TEST_P(HostileInput, WithDisplayOpensTheAnsweredWindowAndStillQuits)
 {
     const InputCase &c = GetParam();
-    Display *dpy = XOpenDisplay(server.display.c_str());
-    ASSERT_NE(dpy, nullptr);
-    Child child = startProgram(c, server.display);
+    Display *dpy = harness::display();
+    Child child = startProgram(c, harness::displayName());
 
-    WindowInfo window;
-    const bool shown = findWindow(dpy, windowTitle, 60, window);
-    if (!shown) {
+    const Window w = harness::findWindow(dpy, title, 60000);
+    if (!w) {
+        waitExit(child, 1);
         killChild(child);
-        XCloseDisplay(dpy);
-        FAIL() << "no window within 60 s; " << (child.exited ? describeStatus(child.status) : "")
-               << " stdout \"" << child.outText << "\" stderr \"" << child.errText << "\"";
+        FAIL() << "no window within 60 s; "
+               << (child.exited ? harness::describeStatus(child.status) : "still running")
+               << "; stdout " << harness::printable(child.outText) << " stderr "
+               << harness::printable(child.errText);
     }
+    const harness::Geometry g = harness::geometry(dpy, w);
     // GLUT uses a position only when neither value is negative, and a size
     // only when it is positive; the others are GLUT's own choice
     if (c.x >= 0 && c.y >= 0 && c.x < 600 && c.y < 400) {
-        EXPECT_EQ(window.x, c.x) << "expected window x " << c.x << " observed " << window.x;
-        EXPECT_EQ(window.y, c.y) << "expected window y " << c.y << " observed " << window.y;
+        EXPECT_EQ(g.x, c.x) << "expected window x " << c.x << " observed " << g.x;
+        EXPECT_EQ(g.y, c.y) << "expected window y " << c.y << " observed " << g.y;
     }
     if (c.size > 0) {
-        EXPECT_EQ(window.width, c.size) << "expected width " << c.size;
-        EXPECT_EQ(window.height, c.size) << "expected height " << c.size;
+        EXPECT_EQ(g.width, c.size) << "expected width " << c.size << " observed " << g.width;
+        EXPECT_EQ(g.height, c.size) << "expected height " << c.size << " observed " << g.height;
     }
 
     for (int i = 0; i < c.clicks; i++)
-        clickAt(dpy, window.x + 10, window.y + 20, Button1);
+        harness::click(dpy, w, 10, 20, harness::leftButton);
     const std::string fds = "fd 0 " + descriptorTarget(child.pid, 0) + ", fd 1 " +
                             descriptorTarget(child.pid, 1) + ", fd 2 " +
                             descriptorTarget(child.pid, 2);
-    if (!chooseMenuEntry(dpy, window, 30, 30, 0, 20)) {
+    if (!chooseMenuEntry(dpy, w, 30, 30, 1, 20000)) {
         killChild(child);
-        XCloseDisplay(dpy);
         FAIL() << "after " << c.clicks << " clicks the menu did not open and close: the program "
-               << "no longer handles events; its descriptors: " << fds;
+               << "no longer handles events; its descriptors: " << fds << "; "
+               << harness::lastError();
     }
     const bool ended = waitExit(child, 30);
     if (!ended)
         killChild(child);
-    XCloseDisplay(dpy);
     ASSERT_TRUE(ended) << "Quit did not end the program within 30 s after " << c.clicks
-                       << " clicks; stderr \"" << child.errText << "\"";
+                       << " clicks; stderr " << harness::printable(child.errText);
     EXPECT_TRUE(WIFEXITED(child.status) && WEXITSTATUS(child.status) == 0)
-        << "expected exit 0 from Quit, observed " << describeStatus(child.status) << "; stderr \""
-        << child.errText << "\"";
+        << "expected exit 0 from Quit, observed " << harness::describeStatus(child.status)
+        << "; stderr " << harness::printable(child.errText);
     if (c.out == Stream::Pipe) {
         std::string reports;
         for (int i = 0; i < c.clicks; i++)
             reports += "Mouse Click! 10,20\n";
         EXPECT_EQ(child.outText, prompts + reports);
     }
-    std::printf("%s with display: window %dx%d at %d,%d; %s after %d clicks\n", c.name,
-                window.width, window.height, window.x, window.y,
-                describeStatus(child.status).c_str(), c.clicks);
+    std::printf("%s with display: window %dx%d at %d,%d; %s after %d clicks\n", c.name, g.width,
+                g.height, g.x, g.y, harness::describeStatus(child.status).c_str(), c.clicks);
+    // the next case must not find this window
+    harness::waitWindowGone(dpy, title, 10000);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, HostileInput, testing::ValuesIn(cases),
