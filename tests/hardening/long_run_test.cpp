@@ -47,7 +47,6 @@ TEST(LongRun, MemoryStaysFlatAndClicksAndQuitStillWork)
     }
 
     const long long start = harness::nowMs();
-    long last = -1;
     // (milliseconds into the run, KiB) after each step
     std::vector<std::pair<long long, long>> samples;
     int clicks = 0, menus = 0, missed = 0;
@@ -68,9 +67,9 @@ TEST(LongRun, MemoryStaysFlatAndClicksAndQuitStillWork)
             menus++;
         }
         harness::sleepMs(600);
-        last = residentKiB(app.pid);
-        samples.emplace_back(harness::nowMs() - start, last);
-        if (missed > 3 || last < 0)
+        const long kib = residentKiB(app.pid);
+        samples.emplace_back(harness::nowMs() - start, kib);
+        if (missed > 3 || kib < 0)
             break;
     }
     const long long lastDelay = clickAndTime(dpy, app, w, 17, 29, 5000);
