@@ -7,10 +7,18 @@
 
 #include <GL/glut.h>
 #include <cstdio>
+#include <fcntl.h>
 #include <unistd.h>
 
 int main(int argc, char **argv)
 {
+    // a standard stream closed at start leaves its descriptor free for the X
+    // connection that glutInit opens, and console writes would then go into
+    // that socket and wreck the protocol; /dev/null holds the place instead
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; fd++)
+        if (fcntl(fd, F_GETFD) == -1)
+            open("/dev/null", O_RDWR);
+
     // a prompt has no line break, so on a terminal it must not wait in a buffer;
     // redirected output keeps full buffering and is written out at exit
     if (isatty(STDOUT_FILENO))

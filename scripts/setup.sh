@@ -10,6 +10,8 @@ preview_packages=("${run_packages[@]}" xvfb xdotool imagemagick)
 test_packages=("${run_packages[@]}" libgtest-dev xvfb xauth libx11-dev libxtst-dev binutils)
 test_packages+=(xdotool imagemagick dpkg-dev clang-format git)
 bench_packages=("${run_packages[@]}" xvfb binutils gnuplot-nox)
+# hardening: the fuzzer, the static checks and memcheck
+test_packages+=(clang libfuzzer-14-dev clang-tidy cppcheck valgrind)
 
 case "${1:-}" in
 run) wanted=("${run_packages[@]}") ;;
