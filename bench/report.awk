@@ -212,8 +212,8 @@ END {
             printf "| %s | %s | %s | %s | %s |\n", p, pct(1 - fillShare(p, lo)), pct(fillShare(p, hi)), cross, pct(fdev[p])
         }
         print ""
-        printf "Relative to the baseline, checkercube's fixed part per frame is %s and its\n", ratio(fa["checkercube"] / fa["baseline"])
-        printf "per-pixel part %s. ", ratio(fb["checkercube"] / fb["baseline"])
+        printf "Relative to the baseline, checkercube's fixed cost per frame is %s and its\n", ratio(fa["checkercube"] / fa["baseline"])
+        printf "per-pixel cost %s. ", ratio(fb["checkercube"] / fb["baseline"])
         print "The fixed part is the per-frame overhead that does not"
         print "depend on the window: GLUT's event loop, GL state validation, llvmpipe's scene"
         print "set-up and the swap's round trip to the X server, plus for checkercube the six"
