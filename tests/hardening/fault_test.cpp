@@ -60,12 +60,12 @@ TEST_P(Faults, EndTheProgramWithoutHangOrCrash)
 {
     const FaultCase &c = GetParam();
     // a server of this test's own, since one of the faults kills it
-    Xserver server;
-    ASSERT_TRUE(startXserver(server));
-    Display *dpy = XOpenDisplay(server.display.c_str());
+    harness::Xvfb server;
+    ASSERT_TRUE(harness::startXvfb(server));
+    Display *dpy = XOpenDisplay(server.name.c_str());
     ASSERT_NE(dpy, nullptr);
     Child child =
-        spawnChild({CHECKERCUBE_BINARY}, server.display, Stream::Pipe, Stream::Pipe, Stream::Pipe);
+        spawnChild({CHECKERCUBE_BINARY}, server.name, Stream::Pipe, Stream::Pipe, Stream::Pipe);
     writeInput(child, "20 30 160\n", 30);
     closeInput(child);
     const Window w = harness::findWindow(dpy, "Checker Cube", 60000);
@@ -92,7 +92,7 @@ TEST_P(Faults, EndTheProgramWithoutHangOrCrash)
         killChild(child);
     if (dpy)
         XCloseDisplay(dpy);
-    stopXserver(server);
+    harness::stopXvfb(server);
     ASSERT_TRUE(w) << "no window; " << harness::lastError() << "; stderr "
                    << harness::printable(child.errText);
     ASSERT_TRUE(ended) << "still running 30 s after the fault; stderr "

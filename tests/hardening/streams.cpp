@@ -70,68 +70,6 @@ bool reap(Child &child, int flags)
 
 } // namespace
 
-bool startXserver(Xserver &server)
-{
-    int fds[2];
-    if (pipe(fds) != 0)
-        return false;
-    const std::string fdArg = std::to_string(fds[1]);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        close(fds[0]);
-        const int null = open("/dev/null", O_RDWR);
-        dup2(null, STDIN_FILENO);
-        dup2(null, STDOUT_FILENO);
-        dup2(null, STDERR_FILENO);
-        for (int fd = 3; fd < 1024; fd++)
-            if (fd != fds[1])
-                close(fd);
-        execlp("Xvfb", "Xvfb", "-displayfd", fdArg.c_str(), "-screen", "0", "1024x768x24",
-               "-nolisten", "tcp", static_cast<char *>(nullptr));
-        _exit(127);
-    }
-    close(fds[1]);
-    server.pid = pid;
-    std::string number;
-    const double deadline = now() + 30;
-    while (number.find('\n') == std::string::npos && now() < deadline) {
-        pollfd p{fds[0], POLLIN, 0};
-        if (poll(&p, 1, 100) > 0) {
-            char c[16];
-            const ssize_t n = read(fds[0], c, sizeof c);
-            if (n <= 0)
-                break;
-            number.append(c, static_cast<std::size_t>(n));
-        }
-    }
-    close(fds[0]);
-    if (number.find('\n') == std::string::npos) {
-        std::fprintf(stderr, "Xvfb gave no display number within 30 s\n");
-        stopXserver(server);
-        return false;
-    }
-    server.display = ":" + number.substr(0, number.find('\n'));
-    return true;
-}
-
-void stopXserver(Xserver &server)
-{
-    if (server.pid <= 0)
-        return;
-    kill(server.pid, SIGTERM);
-    for (int i = 0; i < 100; i++) {
-        if (waitpid(server.pid, nullptr, WNOHANG) == server.pid) {
-            server.pid = -1;
-            return;
-        }
-        pause(0.05);
-    }
-    kill(server.pid, SIGKILL);
-    waitpid(server.pid, nullptr, 0);
-    server.pid = -1;
-}
-
 Child spawnChild(const std::vector<std::string> &argv, const std::string &display, Stream in,
                  Stream out, Stream err)
 {

@@ -1,8 +1,7 @@
 // What the hardening tests need beyond the shared harness in tests/harness:
 // the real program spawned with each standard stream chosen apart (a pipe,
 // /dev/null or closed), stderr kept apart from stdout and its resource usage
-// collected when it ends; and an X server of a test's own, which the harness's
-// one shared server cannot be, for the test that kills it.
+// collected when it ends.
 #ifndef CHECKERCUBE_STREAMS_H
 #define CHECKERCUBE_STREAMS_H
 
@@ -10,16 +9,6 @@
 #include <sys/resource.h>
 #include <sys/types.h>
 #include <vector>
-
-struct Xserver {
-    pid_t pid = -1;
-    std::string display; // ":N"
-};
-
-// Starts Xvfb with -displayfd; false (with a message on stderr) on failure.
-bool startXserver(Xserver &server);
-// Stops it and reaps it; safe to call twice.
-void stopXserver(Xserver &server);
 
 enum class Stream { Pipe, DevNull, Closed };
 

@@ -25,8 +25,7 @@
 namespace harness {
 
 static std::string errorText;
-static pid_t xvfbPid = -1;
-static std::string xvfbName;
+static Xvfb sharedXvfb;
 static Display *xConnection = nullptr;
 
 const std::string &lastError()
@@ -70,34 +69,27 @@ std::string printable(const std::string &bytes)
 
 // ---- the X server --------------------------------------------------------
 
-static void stopXvfb()
+void stopXvfb(Xvfb &server)
 {
-    if (xConnection) {
-        XCloseDisplay(xConnection);
-        xConnection = nullptr;
-    }
-    if (xvfbPid <= 0)
+    if (server.pid <= 0)
         return;
-    kill(xvfbPid, SIGTERM);
+    kill(server.pid, SIGTERM);
     for (long long end = nowMs() + 5000; nowMs() < end; sleepMs(10))
-        if (waitpid(xvfbPid, nullptr, WNOHANG) == xvfbPid) {
-            xvfbPid = -1;
+        if (waitpid(server.pid, nullptr, WNOHANG) == server.pid) {
+            server.pid = -1;
             return;
         }
-    kill(xvfbPid, SIGKILL);
-    waitpid(xvfbPid, nullptr, 0);
-    xvfbPid = -1;
+    kill(server.pid, SIGKILL);
+    waitpid(server.pid, nullptr, 0);
+    server.pid = -1;
 }
 
-const char *displayName()
+bool startXvfb(Xvfb &server)
 {
-    if (!xvfbName.empty())
-        return xvfbName.c_str();
-
     int fds[2];
     if (pipe(fds) != 0) {
         std::perror("harness: pipe");
-        std::exit(1);
+        return false;
     }
     const pid_t parent = getpid();
     const pid_t pid = fork();
@@ -117,8 +109,7 @@ const char *displayName()
         _exit(127);
     }
     close(fds[1]);
-    xvfbPid = pid;
-    std::atexit(stopXvfb);
+    server.pid = pid;
 
     // Xvfb writes the display number once it accepts connections
     std::string number;
@@ -138,10 +129,30 @@ const char *displayName()
     if (number.find('\n') == std::string::npos) {
         std::fprintf(stderr, "harness: Xvfb gave no display number within 20 s (read %s)\n",
                      printable(number).c_str());
-        std::exit(1);
+        stopXvfb(server);
+        return false;
     }
-    xvfbName = ":" + number.substr(0, number.find('\n'));
-    return xvfbName.c_str();
+    server.name = ":" + number.substr(0, number.find('\n'));
+    return true;
+}
+
+static void stopSharedXvfb()
+{
+    if (xConnection) {
+        XCloseDisplay(xConnection);
+        xConnection = nullptr;
+    }
+    stopXvfb(sharedXvfb);
+}
+
+const char *displayName()
+{
+    if (sharedXvfb.name.empty()) {
+        if (!startXvfb(sharedXvfb))
+            std::exit(1);
+        std::atexit(stopSharedXvfb);
+    }
+    return sharedXvfb.name.c_str();
 }
 
 Display *display()

@@ -35,8 +35,19 @@ enum : unsigned { leftButton = 1, middleButton = 2, rightButton = 3 };
 
 // ---- the X server --------------------------------------------------------
 
-// Starts (once per process) an Xvfb with a 1280x1024x24 screen on a display
-// number it picks itself, and stops it at exit. Returns its name, ":N".
+// An Xvfb with a 1280x1024x24 screen on a display number it picks itself.
+struct Xvfb {
+    pid_t pid = -1;
+    std::string name; // ":N"
+};
+// Starts one; false, with a message on stderr, if it gives no display number.
+// The server goes when the calling process goes, however that happens.
+bool startXvfb(Xvfb &server);
+// SIGTERM, then SIGKILL if it lingers; safe to call twice.
+void stopXvfb(Xvfb &server);
+
+// Starts (once per process) the shared server and stops it at exit. Tests
+// that kill or restart a server start one of their own with startXvfb.
 const char *displayName();
 // A connection to that server, opened once and kept for the whole process.
 Display *display();
